@@ -1,0 +1,34 @@
+# The commands a user needs. `make report` prints this machine's report;
+# `make check` installs what the tests need, builds every target and runs every test.
+BUILD := build
+JOBS := $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all native report check deps windows install fuzz clean
+
+all: native
+
+native:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+report: native
+	@./$(BUILD)/lystrel
+
+deps:
+	bash scripts/install-deps.sh
+
+windows:
+	bash scripts/build-windows.sh
+
+check: deps native windows
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@if [ -x scripts/check-extra.sh ]; then bash scripts/check-extra.sh; fi
+
+install: native
+	cmake --install $(BUILD)
+
+fuzz:
+	bash scripts/fuzz.sh long
+
+clean:
+	rm -rf $(BUILD) build-*

@@ -1,0 +1,94 @@
+// Compile-time checks that the Win32 types have the layouts our code relies
+// on, for 32- and 64-bit builds alike, whichever headers supply them.
+#include <stddef.h>
+
+#include "win32.h"
+
+#define LYSTREL_CHECK_OFFSET(type, field, offset) \
+    static_assert(offsetof(type, field) == (offset), #type "." #field)
+
+constexpr bool k32Bit = sizeof(void*) == 4;
+
+static_assert(sizeof(DWORD) == 4 && sizeof(WORD) == 2 && sizeof(LONG) == 4, "integer sizes");
+
+static_assert(sizeof(MIB_TCPROW_OWNER_MODULE) == 160 && alignof(MIB_TCPROW_OWNER_MODULE) == 8, "tcp row");
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwState, 0);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwLocalAddr, 4);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwLocalPort, 8);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwRemoteAddr, 12);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwRemotePort, 16);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, dwOwningPid, 20);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, liCreateTimestamp, 24);
+LYSTREL_CHECK_OFFSET(MIB_TCPROW_OWNER_MODULE, OwningModuleInfo, 32);
+
+static_assert(sizeof(MIB_TCP6ROW_OWNER_MODULE) == 192, "tcp6 row");
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, ucLocalAddr, 0);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwLocalScopeId, 16);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwLocalPort, 20);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, ucRemoteAddr, 24);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwRemoteScopeId, 40);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwRemotePort, 44);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwState, 48);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, dwOwningPid, 52);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, liCreateTimestamp, 56);
+LYSTREL_CHECK_OFFSET(MIB_TCP6ROW_OWNER_MODULE, OwningModuleInfo, 64);
+
+static_assert(sizeof(MIB_UDPROW_OWNER_MODULE) == 160, "udp row");
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, dwLocalAddr, 0);
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, dwLocalPort, 4);
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, dwOwningPid, 8);
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, liCreateTimestamp, 16);
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, dwFlags, 24);
+LYSTREL_CHECK_OFFSET(MIB_UDPROW_OWNER_MODULE, OwningModuleInfo, 32);
+
+static_assert(sizeof(MIB_UDP6ROW_OWNER_MODULE) == 176, "udp6 row");
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, ucLocalAddr, 0);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, dwLocalScopeId, 16);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, dwLocalPort, 20);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, dwOwningPid, 24);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, liCreateTimestamp, 32);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, dwFlags, 40);
+LYSTREL_CHECK_OFFSET(MIB_UDP6ROW_OWNER_MODULE, OwningModuleInfo, 48);
+
+// Every table is a 32-bit count followed by rows at byte 8.
+LYSTREL_CHECK_OFFSET(MIB_TCPTABLE_OWNER_MODULE, table, 8);
+LYSTREL_CHECK_OFFSET(MIB_TCP6TABLE_OWNER_MODULE, table, 8);
+LYSTREL_CHECK_OFFSET(MIB_UDPTABLE_OWNER_MODULE, table, 8);
+LYSTREL_CHECK_OFFSET(MIB_UDP6TABLE_OWNER_MODULE, table, 8);
+
+static_assert(sizeof(SERVICE_STATUS_PROCESS) == 36, "service status");
+LYSTREL_CHECK_OFFSET(SERVICE_STATUS_PROCESS, dwProcessId, 28);
+LYSTREL_CHECK_OFFSET(SERVICE_STATUS_PROCESS, dwServiceFlags, 32);
+static_assert(sizeof(ENUM_SERVICE_STATUS_PROCESSA) == (k32Bit ? 44 : 56), "service entry");
+LYSTREL_CHECK_OFFSET(ENUM_SERVICE_STATUS_PROCESSA, lpServiceName, 0);
+LYSTREL_CHECK_OFFSET(ENUM_SERVICE_STATUS_PROCESSA, lpDisplayName, k32Bit ? 4 : 8);
+LYSTREL_CHECK_OFFSET(ENUM_SERVICE_STATUS_PROCESSA, ServiceStatusProcess, k32Bit ? 8 : 16);
+
+static_assert(sizeof(SOCKADDR_IN) == 16, "sockaddr_in");
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN, sin_family, 0);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN, sin_port, 2);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN, sin_addr, 4);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN, sin_zero, 8);
+static_assert(sizeof(SOCKADDR_IN6) == 28, "sockaddr_in6");
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN6, sin6_family, 0);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN6, sin6_port, 2);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN6, sin6_flowinfo, 4);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN6, sin6_addr, 8);
+LYSTREL_CHECK_OFFSET(SOCKADDR_IN6, sin6_scope_id, 24);
+
+static_assert(sizeof(LUID) == 8, "luid");
+LYSTREL_CHECK_OFFSET(LUID, HighPart, 4);
+static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "token privileges");
+LYSTREL_CHECK_OFFSET(TOKEN_PRIVILEGES, Privileges, 4);
+static_assert(sizeof(SYSTEMTIME) == 16, "systemtime");
+LYSTREL_CHECK_OFFSET(SYSTEMTIME, wDay, 6);
+LYSTREL_CHECK_OFFSET(SYSTEMTIME, wHour, 8);
+LYSTREL_CHECK_OFFSET(SYSTEMTIME, wMinute, 10);
+static_assert(sizeof(FILETIME) == 8 && alignof(FILETIME) == 4, "filetime");
+LYSTREL_CHECK_OFFSET(FILETIME, dwHighDateTime, 4);
+static_assert(sizeof(HANDLE) == sizeof(void*), "handle");
+
+static_assert(AF_INET == 2 && AF_INET6 == 23, "address families");
+static_assert(TCP_TABLE_OWNER_MODULE_LISTENER == 6 && UDP_TABLE_OWNER_MODULE == 2, "table classes");
+static_assert(SC_ENUM_PROCESS_INFO == 0 && SERVICE_WIN32 == 0x30 && SERVICE_ACTIVE == 1, "services");
+static_assert(ERROR_INSUFFICIENT_BUFFER == 122 && ERROR_MORE_DATA == 234, "error codes");
