@@ -6,7 +6,7 @@ packages=(
   cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 libcap2-bin iproute2 procps
+  wine wine64 libcap2-bin procps
 )
 
 missing=()
