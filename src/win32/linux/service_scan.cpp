@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "cgroup_unit.h"
@@ -33,20 +34,18 @@ std::optional<uint32_t> ParsePid(const char* name) {
     return static_cast<uint32_t>(value);
 }
 
-// Reads a whole small file into `text`; false when it cannot be opened.
-bool ReadSmallFile(const std::string& path, std::string& text) {
+// Reads up to `buffer`'s size of a small file; none when it cannot be opened.
+std::optional<std::string_view> ReadSmallFile(const std::string& path, std::vector<char>& buffer) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    text.resize(kMaxCgroupFileSize);
+    if (fd < 0) return std::nullopt;
     size_t filled = 0;
-    while (filled < text.size()) {
-        const ssize_t got = read(fd, &text[filled], text.size() - filled);
+    while (filled < buffer.size()) {
+        const ssize_t got = read(fd, buffer.data() + filled, buffer.size() - filled);
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
     }
     close(fd);
-    text.resize(filled);
-    return true;
+    return std::string_view(buffer.data(), filled);
 }
 
 struct ServiceNames {
@@ -69,14 +68,15 @@ std::vector<ServiceProcess> ScanServiceProcesses() {
     // Many processes share a service; each unit's files are read once.
     std::unordered_map<std::string, ServiceNames> namesByUnit;
     std::string path;
-    std::string text;
+    std::vector<char> buffer(kMaxCgroupFileSize);
     while (const dirent* entry = readdir(listing)) {
         const std::optional<uint32_t> pid = ParsePid(entry->d_name);
         if (!pid) continue;
         path.assign(procDirectory).append("/").append(entry->d_name).append("/cgroup");
         // A process that has ended since the listing is simply not there.
-        if (!ReadSmallFile(path, text)) continue;
-        std::optional<std::string> unit = ParseCgroupServiceUnit(text);
+        const std::optional<std::string_view> text = ReadSmallFile(path, buffer);
+        if (!text) continue;
+        std::optional<std::string> unit = ParseCgroupServiceUnit(*text);
         if (!unit) continue;
 
         auto found = namesByUnit.find(*unit);
