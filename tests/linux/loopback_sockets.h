@@ -1,0 +1,24 @@
+// Real loopback sockets for the live tests, behind a header free of host
+// socket declarations (the Win32 declarations clash with them).
+#pragma once
+
+#include <cstdint>
+
+namespace lystrel::test {
+
+/// A socket bound to 127.0.0.1 (ipv6 false) or ::1 on an ephemeral port.
+struct LoopbackSocket {
+    int fd = -1;
+    uint16_t port = 0;
+    uint64_t inode = 0;
+};
+
+/// A TCP socket listening on the loopback address.
+LoopbackSocket OpenTcpListener(bool ipv6);
+/// A bound UDP socket on the loopback address.
+LoopbackSocket OpenUdpSocket(bool ipv6);
+/// A bound TCP socket that does not listen.
+LoopbackSocket OpenTcpBound(bool ipv6);
+void CloseSocket(LoopbackSocket& socket);
+
+}  // namespace lystrel::test
