@@ -240,8 +240,7 @@ TEST(GetExtendedTcpTable, TheFetchSeesWhatTheProbeMeasured) {
     ASSERT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
               GetExtendedTcpTable(scratch, &size, TRUE, AF_INET, TCP_TABLE_OWNER_MODULE_LISTENER, 0));
     const DWORD probed = size;
-    // A listener appears between the two calls.
-    std::string text;
+    // The table changes between the two calls: three listeners become four.
     tree.Write("/proc/net/tcp", std::string(kTcpHeader) + Line(V4(1, 2, 3, 4, 1), V4(0, 0, 0, 0, 0), "0A", 1) +
                                     Line(V4(1, 2, 3, 4, 2), V4(0, 0, 0, 0, 0), "0A", 2) +
                                     Line(V4(1, 2, 3, 4, 3), V4(0, 0, 0, 0, 0), "0A", 3) +
