@@ -199,11 +199,12 @@ TEST(AdjustTokenPrivileges, ReportsNotAllAssignedWithoutTheCapabilities) {
         bool dropDac;
         const char* outcome;
     };
-    // A capability that is permitted is raised even when the other is not.
+    // Raising is all or nothing: with one of the two missing, the other stays
+    // as it was, out of the effective set.
     const Case cases[] = {
         {"neither held", true, true, "1/1300 ptrace 0 dac 0"},
-        {"only CAP_DAC_READ_SEARCH held", true, false, "1/1300 ptrace 0 dac 1"},
-        {"only CAP_SYS_PTRACE held", false, true, "1/1300 ptrace 1 dac 0"},
+        {"only CAP_DAC_READ_SEARCH held", true, false, "1/1300 ptrace 0 dac 0"},
+        {"only CAP_SYS_PTRACE held", false, true, "1/1300 ptrace 0 dac 0"},
     };
     const bool held = HoldsDebugCapabilities();
     for (const Case& c : cases) {

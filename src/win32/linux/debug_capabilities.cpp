@@ -37,16 +37,17 @@ bool Holds(uint32_t set, int capability) { return (set & Bit(capability)) != 0; 
 CapabilityChange Change(bool raise) {
     CapabilitySets sets;
     if (!ReadSets(sets)) return CapabilityChange::Failed;
-    bool allHeld = true;
+    // Raising is all or nothing: reading other users' descriptors and images
+    // needs both capabilities, so a process that holds only one of them keeps
+    // its sets as they were.
+    if (raise) {
+        for (int capability : kDebugCapabilities)
+            if (!Holds(sets.data[capability / 32].permitted, capability))
+                return CapabilityChange::NotAllHeld;
+    }
     bool changed = false;
     for (int capability : kDebugCapabilities) {
         __user_cap_data_struct& word = sets.data[capability / 32];
-        // A capability outside the permitted set cannot be raised, and is
-        // never effective, so it needs no lowering.
-        if (!Holds(word.permitted, capability)) {
-            if (raise) allHeld = false;
-            continue;
-        }
         if (Holds(word.effective, capability) == raise) continue;
         if (raise)
             word.effective |= Bit(capability);
@@ -55,7 +56,7 @@ CapabilityChange Change(bool raise) {
         changed = true;
     }
     if (changed && !WriteSets(sets)) return CapabilityChange::Failed;
-    return allHeld ? CapabilityChange::Done : CapabilityChange::NotAllHeld;
+    return CapabilityChange::Done;
 }
 
 }  // namespace

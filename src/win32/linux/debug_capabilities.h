@@ -9,15 +9,14 @@ namespace lystrel::layer {
 enum class CapabilityChange {
     /// Every debug capability is now as asked.
     Done,
-    /// Some debug capability is not in the permitted set; those that are were
-    /// changed.
+    /// Some debug capability is not in the permitted set; nothing was changed.
     NotAllHeld,
     /// The kernel refused to read or set the capability sets.
     Failed,
 };
 
 /// Raises CAP_SYS_PTRACE and CAP_DAC_READ_SEARCH from the permitted into the
-/// effective set, as far as the process holds them.
+/// effective set when the process holds both; otherwise changes nothing.
 CapabilityChange RaiseDebugCapabilities();
 
 /// Lowers CAP_SYS_PTRACE and CAP_DAC_READ_SEARCH from the effective set; the
