@@ -22,41 +22,34 @@ uint64_t FileTimeValue(const LARGE_INTEGER& value) { return static_cast<uint64_t
 
 uint16_t PortFromRow(DWORD dwLocalPort) { return ntohs(static_cast<u_short>(dwLocalPort & 0xFFFF)); }
 
-ListeningEndpoint EndpointFromRow(const PortSection&, const MIB_TCPROW_OWNER_MODULE& row) {
-    ListeningEndpoint endpoint;
+// The local address of an IPv4 row: 4 bytes as stored, no scope.
+template <typename Row>
+void CopyIPv4Address(ListeningEndpoint& endpoint, const Row& row) {
     std::memcpy(endpoint.localAddress, &row.dwLocalAddr, 4);
-    endpoint.localPort = PortFromRow(row.dwLocalPort);
-    endpoint.owningPid = row.dwOwningPid;
-    endpoint.creationTime = FileTimeValue(row.liCreateTimestamp);
-    return endpoint;
 }
 
-ListeningEndpoint EndpointFromRow(const PortSection&, const MIB_UDPROW_OWNER_MODULE& row) {
-    ListeningEndpoint endpoint;
-    std::memcpy(endpoint.localAddress, &row.dwLocalAddr, 4);
-    endpoint.localPort = PortFromRow(row.dwLocalPort);
-    endpoint.owningPid = row.dwOwningPid;
-    endpoint.creationTime = FileTimeValue(row.liCreateTimestamp);
-    return endpoint;
-}
-
-template <typename Row6>
-ListeningEndpoint EndpointFromRow6(const Row6& row) {
-    ListeningEndpoint endpoint;
+// The local address of an IPv6 row: 16 bytes as stored and the scope as it is.
+template <typename Row>
+void CopyIPv6Address(ListeningEndpoint& endpoint, const Row& row) {
     std::memcpy(endpoint.localAddress, row.ucLocalAddr, 16);
     endpoint.scopeId = row.dwLocalScopeId;
+}
+
+void CopyAddress(ListeningEndpoint& endpoint, const MIB_TCPROW_OWNER_MODULE& row) { CopyIPv4Address(endpoint, row); }
+void CopyAddress(ListeningEndpoint& endpoint, const MIB_UDPROW_OWNER_MODULE& row) { CopyIPv4Address(endpoint, row); }
+void CopyAddress(ListeningEndpoint& endpoint, const MIB_TCP6ROW_OWNER_MODULE& row) { CopyIPv6Address(endpoint, row); }
+void CopyAddress(ListeningEndpoint& endpoint, const MIB_UDP6ROW_OWNER_MODULE& row) { CopyIPv6Address(endpoint, row); }
+
+template <typename Row>
+ListeningEndpoint EndpointFromRow(const PortSection& section, const Row& row) {
+    ListeningEndpoint endpoint;
+    endpoint.family = section.family;
+    endpoint.protocol = section.protocol;
+    CopyAddress(endpoint, row);
     endpoint.localPort = PortFromRow(row.dwLocalPort);
     endpoint.owningPid = row.dwOwningPid;
     endpoint.creationTime = FileTimeValue(row.liCreateTimestamp);
     return endpoint;
-}
-
-ListeningEndpoint EndpointFromRow(const PortSection&, const MIB_TCP6ROW_OWNER_MODULE& row) {
-    return EndpointFromRow6(row);
-}
-
-ListeningEndpoint EndpointFromRow(const PortSection&, const MIB_UDP6ROW_OWNER_MODULE& row) {
-    return EndpointFromRow6(row);
 }
 
 // Reads the rows of a table whose rows have type Row. Rows are copied out
@@ -74,10 +67,7 @@ void ConvertRows(const PortSection& section, const uint8_t* table, size_t size,
     for (size_t index = 0; index < rows; ++index) {
         Row row;
         std::memcpy(&row, table + rowsOffset + index * sizeof(Row), sizeof row);
-        ListeningEndpoint endpoint = EndpointFromRow(section, row);
-        endpoint.family = section.family;
-        endpoint.protocol = section.protocol;
-        endpoints.push_back(endpoint);
+        endpoints.push_back(EndpointFromRow(section, row));
     }
 }
 
