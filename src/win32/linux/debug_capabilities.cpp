@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "fault_injection.h"
+
 namespace lystrel::layer {
 namespace {
 
@@ -21,13 +23,13 @@ bool ReadSets(CapabilitySets& sets) {
     sets = CapabilitySets{};
     sets.header.version = _LINUX_CAPABILITY_VERSION_3;
     sets.header.pid = 0;
-    return syscall(SYS_capget, &sets.header, sets.data) == 0;
+    return !Faulted(Fault::CapabilityGet) && syscall(SYS_capget, &sets.header, sets.data) == 0;
 }
 
 bool WriteSets(CapabilitySets& sets) {
     sets.header.version = _LINUX_CAPABILITY_VERSION_3;
     sets.header.pid = 0;
-    return syscall(SYS_capset, &sets.header, sets.data) == 0;
+    return !Faulted(Fault::CapabilitySet) && syscall(SYS_capset, &sets.header, sets.data) == 0;
 }
 
 uint32_t Bit(int capability) { return uint32_t{1} << (capability % 32); }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "fault_injection.h"
 #include "layer.h"
 #include "win32.h"
 
@@ -47,7 +48,8 @@ bool ReadExeLink(int directory, std::string& target) {
     size_t size = 256;
     for (;;) {
         target.resize(size);
-        const ssize_t length = readlinkat(directory, "exe", &target[0], size);
+        const ssize_t length =
+            layer::Faulted(layer::Fault::ExeLinkRead) ? -1 : readlinkat(directory, "exe", &target[0], size);
         if (length < 0) return false;
         if (static_cast<size_t>(length) < size) {
             target.resize(static_cast<size_t>(length));
@@ -69,7 +71,8 @@ HANDLE WINAPI OpenProcess(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, DW
         return nullptr;
     }
     const std::string path = layer::HostPath("/proc/" + std::to_string(dwProcessId));
-    const int directory = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int directory =
+        layer::Faulted(layer::Fault::ProcessOpen) ? -1 : open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) {
         const int error = errno;
         layer::SetError(error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);

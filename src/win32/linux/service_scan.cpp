@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "cgroup_unit.h"
+#include "fault_injection.h"
 #include "layer.h"
 #include "unit_files.h"
 
@@ -36,11 +37,12 @@ std::optional<uint32_t> ParsePid(const char* name) {
 
 // Reads up to `buffer`'s size of a small file; none when it cannot be opened.
 std::optional<std::string_view> ReadSmallFile(const std::string& path, std::vector<char>& buffer) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = Faulted(Fault::CgroupFileOpen) ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     size_t filled = 0;
     while (filled < buffer.size()) {
-        const ssize_t got = read(fd, buffer.data() + filled, buffer.size() - filled);
+        const ssize_t got =
+            Faulted(Fault::CgroupFileRead) ? -1 : read(fd, buffer.data() + filled, buffer.size() - filled);
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
     }
@@ -58,18 +60,19 @@ struct ServiceNames {
 std::vector<ServiceProcess> ScanServiceProcesses() {
     std::vector<ServiceProcess> processes;
     struct stat status;
-    if (stat(HostPath("/run/systemd/system").c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    if (Faulted(Fault::SystemdCheck) || stat(HostPath("/run/systemd/system").c_str(), &status) != 0 ||
+        !S_ISDIR(status.st_mode))
         return processes;
 
     const std::string procDirectory = HostPath("/proc");
-    DIR* listing = opendir(procDirectory.c_str());
+    DIR* listing = Faulted(Fault::ServiceProcListing) ? nullptr : opendir(procDirectory.c_str());
     if (listing == nullptr) return processes;
 
     // Many processes share a service; each unit's files are read once.
     std::unordered_map<std::string, ServiceNames> namesByUnit;
     std::string path;
     std::vector<char> buffer(kMaxCgroupFileSize);
-    while (const dirent* entry = readdir(listing)) {
+    while (const dirent* entry = Faulted(Fault::ServiceProcEntry) ? nullptr : readdir(listing)) {
         const std::optional<uint32_t> pid = ParsePid(entry->d_name);
         if (!pid) continue;
         path.assign(procDirectory).append("/").append(entry->d_name).append("/cgroup");

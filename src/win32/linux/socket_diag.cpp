@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include "fault_injection.h"
+
 namespace lystrel::layer {
 namespace {
 
@@ -72,8 +74,10 @@ bool SendDumpRequest(int fd, SocketFamily family, SocketProtocol protocol) {
     std::memset(&kernel, 0, sizeof kernel);
     kernel.nl_family = AF_NETLINK;
     for (;;) {
-        ssize_t sent = sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
-                              sizeof kernel);
+        ssize_t sent = Faulted(Fault::NetlinkSend)
+                           ? -1
+                           : sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
+                                    sizeof kernel);
         if (sent == static_cast<ssize_t>(sizeof message)) return true;
         if (sent < 0 && errno == EINTR) continue;
         return false;
@@ -131,7 +135,9 @@ DiagReplyStatus ParseSocketDiagReply(const uint8_t* data, size_t size, SocketPro
 
 bool DumpKernelSockets(SocketFamily family, SocketProtocol protocol, std::vector<KernelSocket>& sockets) {
     sockets.clear();
-    ScopedDescriptor netlink(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    ScopedDescriptor netlink(Faulted(Fault::NetlinkSocket)
+                                 ? -1
+                                 : socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (netlink.fd < 0) return false;
     if (!SendDumpRequest(netlink.fd, family, protocol)) return false;
 
@@ -139,7 +145,9 @@ bool DumpKernelSockets(SocketFamily family, SocketProtocol protocol, std::vector
     for (;;) {
         // MSG_TRUNC makes recv return the datagram's full length, so a
         // datagram larger than the buffer is noticed rather than cut short.
-        ssize_t received = recv(netlink.fd, buffer.get(), kReceiveBufferSize, MSG_TRUNC);
+        ssize_t received = Faulted(Fault::NetlinkReceive)
+                               ? -1
+                               : recv(netlink.fd, buffer.get(), kReceiveBufferSize, MSG_TRUNC);
         if (received < 0) {
             if (errno == EINTR) continue;
             sockets.clear();

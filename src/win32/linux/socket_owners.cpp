@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fault_injection.h"
 #include "layer.h"
 
 namespace lystrel::layer {
@@ -24,7 +25,7 @@ constexpr std::string_view kSocketPrefix = "socket:[";
 template <typename Visit>
 void ForEachEntry(int directory, char* buffer, size_t bufferSize, Visit&& visit) {
     for (;;) {
-        const ssize_t count = getdents64(directory, buffer, bufferSize);
+        const ssize_t count = Faulted(Fault::DirectoryRead) ? -1 : getdents64(directory, buffer, bufferSize);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return;
         size_t offset = 0;
@@ -79,7 +80,8 @@ std::optional<uint64_t> ParseSocketLink(std::string_view target) {
 void SocketOwnerIndex::Scan() {
     holders.clear();
     scanned = true;
-    const int proc = open(HostPath("/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int proc =
+        Faulted(Fault::ProcDirectoryOpen) ? -1 : open(HostPath("/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (proc < 0) return;
 
     // Two buffers: one for /proc itself, one reused for every fd directory.
@@ -94,12 +96,14 @@ void SocketOwnerIndex::Scan() {
         if (!pid) return;
         std::memcpy(fdPath, name.data(), name.size());
         std::memcpy(fdPath + name.size(), "/fd", 4);
-        const int fdDirectory = openat(proc, fdPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fdDirectory =
+            Faulted(Fault::FdDirectoryOpen) ? -1 : openat(proc, fdPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fdDirectory < 0) return;  // vanished, or not ours to read
         ForEachEntry(fdDirectory, fdEntries, sizeof fdEntries, [&](std::string_view fdName, unsigned char fdType) {
             if (fdType != DT_LNK && fdType != DT_UNKNOWN) return;
             // Entry names come NUL-terminated from the kernel's buffer.
-            const ssize_t length = readlinkat(fdDirectory, fdName.data(), target, sizeof target);
+            const ssize_t length =
+                Faulted(Fault::FdLinkRead) ? -1 : readlinkat(fdDirectory, fdName.data(), target, sizeof target);
             if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return;
             const std::optional<uint64_t> inode = ParseSocketLink(std::string_view(target, static_cast<size_t>(length)));
             if (inode) holders.push_back(Holder{*inode, *pid});

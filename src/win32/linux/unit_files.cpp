@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "fault_injection.h"
 #include "layer.h"
 
 namespace lystrel::layer {
@@ -93,10 +94,10 @@ std::optional<std::string> ReadUnitFile(std::string absolute) {
     for (int link = 0; link <= kMaxLinks; ++link) {
         const std::string host = HostPath(absolute);
         struct stat status;
-        if (lstat(host.c_str(), &status) != 0) return std::nullopt;
+        if (Faulted(Fault::UnitFileStat) || lstat(host.c_str(), &status) != 0) return std::nullopt;
         if (S_ISLNK(status.st_mode)) {
             char target[4096];
-            const ssize_t length = readlink(host.c_str(), target, sizeof target);
+            const ssize_t length = Faulted(Fault::UnitFileLinkRead) ? -1 : readlink(host.c_str(), target, sizeof target);
             if (length <= 0 || static_cast<size_t>(length) == sizeof target) return std::nullopt;
             std::string next(target, static_cast<size_t>(length));
             if (next.front() != '/') next = absolute.substr(0, absolute.rfind('/') + 1) + next;
@@ -106,12 +107,12 @@ std::optional<std::string> ReadUnitFile(std::string absolute) {
         // A masked unit links to /dev/null; anything but a regular file gives
         // no settings.
         if (!S_ISREG(status.st_mode)) return std::string();
-        const int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = Faulted(Fault::UnitFileOpen) ? -1 : open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) return std::nullopt;
         std::string text;
         char chunk[8192];
         while (text.size() < kMaxUnitFileSize) {
-            const ssize_t got = read(fd, chunk, sizeof chunk);
+            const ssize_t got = Faulted(Fault::UnitFileRead) ? -1 : read(fd, chunk, sizeof chunk);
             if (got <= 0) break;
             text.append(chunk, static_cast<size_t>(got));
         }
@@ -124,7 +125,7 @@ std::optional<std::string> ReadUnitFile(std::string absolute) {
 
 bool Exists(const std::string& absolute) {
     struct stat status;
-    return lstat(HostPath(absolute).c_str(), &status) == 0;
+    return !Faulted(Fault::UnitFileStat) && lstat(HostPath(absolute).c_str(), &status) == 0;
 }
 
 // The first unit file named `fileName` in the search path, as an absolute path.
@@ -143,9 +144,9 @@ std::map<std::string, std::string> FindDropIns(const std::vector<std::string>& u
     for (const char* directory : kUnitDirectories) {
         for (const std::string& unitName : unitNames) {
             const std::string dropInDirectory = std::string(directory) + "/" + unitName + ".d";
-            DIR* listing = opendir(HostPath(dropInDirectory).c_str());
+            DIR* listing = Faulted(Fault::DropInDirectoryOpen) ? nullptr : opendir(HostPath(dropInDirectory).c_str());
             if (listing == nullptr) continue;
-            while (const dirent* entry = readdir(listing)) {
+            while (const dirent* entry = Faulted(Fault::DropInDirectoryEntry) ? nullptr : readdir(listing)) {
                 const std::string_view name = entry->d_name;
                 if (name.front() == '.' || !EndsWith(name, ".conf")) continue;
                 dropIns.emplace(std::string(name), dropInDirectory + "/" + std::string(name));
