@@ -1,7 +1,11 @@
 // OpenProcess and QueryFullProcessImageNameA over /proc/PID.
 //
-// A process handle keeps the process's /proc directory open, so a handle
-// keeps naming the process it was opened for even if its pid is reused.
+// OpenProcess reads the process's exe link at once and the handle keeps what
+// it read, so a handle keeps naming the image of the process it was opened
+// for even if its pid is reused afterwards. In the common case that costs one
+// system call per process opened; /proc/PID itself is opened only when the
+// link cannot be read, to tell a missing process from one that may not be
+// inspected.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,10 +26,10 @@ constexpr DWORD kErrorGenFailure = 31;
 
 struct ProcessObject : layer::HandleObject {
     DWORD pid = 0;
-    int directory = -1;
-    ~ProcessObject() override {
-        if (directory >= 0) close(directory);
-    }
+    /// The exe link's target, valid when exeError is 0.
+    std::string exe;
+    /// The errno of reading the exe link, or 0.
+    int exeError = 0;
 };
 
 DWORD ErrorFromErrno(int error) {
@@ -43,13 +47,13 @@ DWORD ErrorFromErrno(int error) {
     }
 }
 
-// The target of the exe link in the process's directory; false with errno set.
-bool ReadExeLink(int directory, std::string& target) {
+// The target of the exe link at `path`; false with errno set.
+bool ReadExeLink(const std::string& path, std::string& target) {
     size_t size = 256;
     for (;;) {
         target.resize(size);
         const ssize_t length =
-            layer::Faulted(layer::Fault::ExeLinkRead) ? -1 : readlinkat(directory, "exe", &target[0], size);
+            layer::Faulted(layer::Fault::ExeLinkRead) ? -1 : readlink(path.c_str(), &target[0], size);
         if (length < 0) return false;
         if (static_cast<size_t>(length) < size) {
             target.resize(static_cast<size_t>(length));
@@ -70,17 +74,26 @@ HANDLE WINAPI OpenProcess(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, DW
         layer::SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const std::string path = layer::HostPath("/proc/" + std::to_string(dwProcessId));
-    const int directory =
-        layer::Faulted(layer::Fault::ProcessOpen) ? -1 : open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) {
-        const int error = errno;
-        layer::SetError(error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    const std::string directory = layer::HostPath("/proc/" + std::to_string(dwProcessId));
     auto process = std::make_unique<ProcessObject>();
     process->pid = dwProcessId;
-    process->directory = directory;
+    if (layer::Faulted(layer::Fault::ProcessOpen)) {
+        layer::SetError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!ReadExeLink(directory + "/exe", process->exe)) {
+        process->exeError = errno;
+        // The link could not be read: the process may be gone, may not be
+        // inspected, or may have no image (a kernel thread). Its directory
+        // tells which.
+        const int opened = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (opened < 0) {
+            const int error = errno;
+            layer::SetError(error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        close(opened);
+    }
     return layer::RegisterHandle(std::move(process));
 }
 
@@ -95,12 +108,11 @@ BOOL WINAPI QueryFullProcessImageNameA(HANDLE hProcess, DWORD dwFlags, LPSTR lpE
         layer::SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string target;
-    if (!ReadExeLink(process->directory, target)) {
-        layer::SetError(ErrorFromErrno(errno));
+    if (process->exeError != 0) {
+        layer::SetError(ErrorFromErrno(process->exeError));
         return FALSE;
     }
-    const std::string path = layer::EscapeControlBytes(target);
+    const std::string path = layer::EscapeControlBytes(process->exe);
     if (path.size() + 1 > *lpdwSize) {
         layer::SetError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
