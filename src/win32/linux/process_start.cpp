@@ -72,7 +72,10 @@ std::optional<uint64_t> ParseBootTime(std::string_view procStat) {
 uint64_t FileTimeAfterBoot(uint64_t bootSeconds, uint64_t ticks, uint64_t ticksPerSecond) {
     if (ticksPerSecond == 0) ticksPerSecond = 100;
     const uint64_t seconds = SaturatingAdd(bootSeconds, ticks / ticksPerSecond);
-    const uint64_t fraction = (ticks % ticksPerSecond) * kFileTimePerSecond / ticksPerSecond;
+    // The product is taken in 128 bits: with a large tick rate it would wrap
+    // in 64, and the fraction is below one second's worth either way.
+    const uint64_t fraction = static_cast<uint64_t>(
+        static_cast<unsigned __int128>(ticks % ticksPerSecond) * kFileTimePerSecond / ticksPerSecond);
     return SaturatingAdd(SaturatingAdd(kUnixEpochFileTime, SaturatingMultiply(seconds, kFileTimePerSecond)),
                          fraction);
 }
