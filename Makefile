@@ -20,9 +20,11 @@ deps:
 windows:
 	bash scripts/build-windows.sh
 
+# The sanitizer suite and the fuzz smoke run first, so that the plain suite's
+# summary is the last thing printed.
 check: deps native windows
+	bash scripts/check-extra.sh
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	@if [ -x scripts/check-extra.sh ]; then bash scripts/check-extra.sh; fi
 
 install: native
 	cmake --install $(BUILD)
