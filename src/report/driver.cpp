@@ -1,4 +1,5 @@
 // The run from banner to exit status.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,8 +19,8 @@ void WriteText(ReportSink& sink, const char* text) { sink.Write(text, std::strle
 // gives the exit status of a fatal error.
 int Fatal(ReportSink& sink, const char* format, int32_t code) {
     char line[160];
-    int length = std::snprintf(line, sizeof line, format, static_cast<int>(code));
-    if (length > 0) sink.Write(line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1);
+    const int length = std::snprintf(line, sizeof line, format, static_cast<int>(code));
+    if (length > 0) sink.Write(line, std::min(static_cast<size_t>(length), sizeof line - 1));
     sink.Flush();
     return 1;
 }
