@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "loopback_sockets.h"
 #include "report_blocks.h"
 #include "run_program.h"
 
@@ -36,6 +37,7 @@ struct HeldSocket {
     int fd = -1;
     uint16_t port = 0;
     HeldSocket() = default;
+    explicit HeldSocket(const lystrel::test::LoopbackSocket& opened) : fd(opened.fd), port(opened.port) {}
     HeldSocket(HeldSocket&& other) noexcept : fd(other.fd), port(other.port) { other.fd = -1; }
     HeldSocket& operator=(HeldSocket&& other) noexcept {
         std::swap(fd, other.fd);
@@ -47,42 +49,13 @@ struct HeldSocket {
     }
 };
 
-// A socket of the given type bound to 127.0.0.1 or ::1 on a free port; with
-// `device`, bound to that device first. fd stays -1 on failure, with errno.
-HeldSocket OpenLoopback(bool ipv6, int type, bool listening, const char* device = nullptr) {
-    HeldSocket held;
-    const int fd = socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0);
-    if (fd < 0) return held;
-    if (device != nullptr && setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device, std::strlen(device) + 1) != 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return held;
-    }
-    sockaddr_storage storage;
-    std::memset(&storage, 0, sizeof storage);
-    socklen_t length;
-    if (ipv6) {
-        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
-        address->sin6_family = AF_INET6;
-        address->sin6_addr = in6addr_loopback;
-        length = sizeof *address;
-    } else {
-        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-        address->sin_family = AF_INET;
-        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        length = sizeof *address;
-    }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || (listening && listen(fd, 4) != 0) ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-        close(fd);
-        return held;
-    }
-    held.fd = fd;
-    held.port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                           : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-    return held;
+HeldSocket TcpListener(bool ipv6, const char* device = nullptr) {
+    return HeldSocket(lystrel::test::OpenTcpListener(ipv6, device));
 }
+HeldSocket UdpSocket(bool ipv6, const char* device = nullptr) {
+    return HeldSocket(lystrel::test::OpenUdpSocket(ipv6, device));
+}
+HeldSocket TcpBound(bool ipv6) { return HeldSocket(lystrel::test::OpenTcpBound(ipv6)); }
 
 // Connects `from` to the address `to` is bound to.
 bool Connect(const HeldSocket& from, const HeldSocket& to) {
@@ -166,24 +139,24 @@ void ExpectBlock(const ParsedReport& report, const Expectation& expected) {
 }
 
 bool HaveIPv6Loopback() {
-    HeldSocket probe = OpenLoopback(true, SOCK_DGRAM, false);
+    HeldSocket probe = UdpSocket(true);
     return probe.fd >= 0;
 }
 
 TEST(NativeReport, ListenersAndUdpSocketsOnLoopbackOfBothFamilies) {
     if (!HaveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
     const pid_t self = getpid();
-    HeldSocket tcp4 = OpenLoopback(false, SOCK_STREAM, true);
-    HeldSocket tcp6 = OpenLoopback(true, SOCK_STREAM, true);
-    HeldSocket udp4 = OpenLoopback(false, SOCK_DGRAM, false);
-    HeldSocket udp6 = OpenLoopback(true, SOCK_DGRAM, false);
+    HeldSocket tcp4 = TcpListener(false);
+    HeldSocket tcp6 = TcpListener(true);
+    HeldSocket udp4 = UdpSocket(false);
+    HeldSocket udp6 = UdpSocket(true);
     // One UDP socket of each family connected to another.
-    HeldSocket connected4 = OpenLoopback(false, SOCK_DGRAM, false);
-    HeldSocket peer4 = OpenLoopback(false, SOCK_DGRAM, false);
-    HeldSocket connected6 = OpenLoopback(true, SOCK_DGRAM, false);
-    HeldSocket peer6 = OpenLoopback(true, SOCK_DGRAM, false);
+    HeldSocket connected4 = UdpSocket(false);
+    HeldSocket peer4 = UdpSocket(false);
+    HeldSocket connected6 = UdpSocket(true);
+    HeldSocket peer6 = UdpSocket(true);
     // A bound TCP socket that does not listen must not be listed.
-    HeldSocket quiet = OpenLoopback(false, SOCK_STREAM, false);
+    HeldSocket quiet = TcpBound(false);
     for (const HeldSocket* held : {&tcp4, &tcp6, &udp4, &udp6, &connected4, &peer4, &connected6, &peer6, &quiet})
         ASSERT_GE(held->fd, 0);
     ASSERT_TRUE(Connect(connected4, peer4));
@@ -206,7 +179,7 @@ TEST(NativeReport, ListenersAndUdpSocketsOnLoopbackOfBothFamilies) {
 }
 
 TEST(NativeReport, ASocketSharedWithAChildShowsTheLowestPid) {
-    HeldSocket shared = OpenLoopback(false, SOCK_STREAM, true);
+    HeldSocket shared = TcpListener(false);
     ASSERT_GE(shared.fd, 0);
     int release[2];
     int ready[2];
@@ -243,10 +216,10 @@ TEST(NativeReport, ASocketSharedWithAChildShowsTheLowestPid) {
 
 TEST(NativeReport, AnIPv6SocketBoundToLoopbackDeviceShowsItsScope) {
     if (!HaveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
-    HeldSocket udp = OpenLoopback(true, SOCK_DGRAM, false, "lo");
+    HeldSocket udp = UdpSocket(true, "lo");
     if (udp.fd < 0 && (errno == EPERM || errno == EACCES)) GTEST_SKIP() << "SO_BINDTODEVICE is not permitted here";
     ASSERT_GE(udp.fd, 0) << std::strerror(errno);
-    HeldSocket tcp = OpenLoopback(true, SOCK_STREAM, true, "lo");
+    HeldSocket tcp = TcpListener(true, "lo");
     ASSERT_GE(tcp.fd, 0) << std::strerror(errno);
     const unsigned index = if_nametoindex("lo");
     ASSERT_NE(0u, index);

@@ -6,15 +6,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace lystrel::test {
 namespace {
 
-LoopbackSocket OpenBound(bool ipv6, int type, bool listening) {
+// Closes fd and keeps the errno of the failure that led here.
+void CloseKeepingErrno(int fd) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+}
+
+LoopbackSocket OpenBound(bool ipv6, int type, bool listening, const char* device) {
     LoopbackSocket result;
     const int fd = socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) return result;
+    if (device != nullptr && setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device, std::strlen(device) + 1) != 0) {
+        CloseKeepingErrno(fd);
+        return result;
+    }
     sockaddr_storage storage;
     std::memset(&storage, 0, sizeof storage);
     socklen_t length;
@@ -31,12 +43,12 @@ LoopbackSocket OpenBound(bool ipv6, int type, bool listening) {
     }
     if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || (listening && listen(fd, 4) != 0) ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-        close(fd);
+        CloseKeepingErrno(fd);
         return result;
     }
     struct stat status;
     if (fstat(fd, &status) != 0) {
-        close(fd);
+        CloseKeepingErrno(fd);
         return result;
     }
     result.fd = fd;
@@ -48,9 +60,9 @@ LoopbackSocket OpenBound(bool ipv6, int type, bool listening) {
 
 }  // namespace
 
-LoopbackSocket OpenTcpListener(bool ipv6) { return OpenBound(ipv6, SOCK_STREAM, true); }
-LoopbackSocket OpenUdpSocket(bool ipv6) { return OpenBound(ipv6, SOCK_DGRAM, false); }
-LoopbackSocket OpenTcpBound(bool ipv6) { return OpenBound(ipv6, SOCK_STREAM, false); }
+LoopbackSocket OpenTcpListener(bool ipv6, const char* device) { return OpenBound(ipv6, SOCK_STREAM, true, device); }
+LoopbackSocket OpenUdpSocket(bool ipv6, const char* device) { return OpenBound(ipv6, SOCK_DGRAM, false, device); }
+LoopbackSocket OpenTcpBound(bool ipv6) { return OpenBound(ipv6, SOCK_STREAM, false, nullptr); }
 
 void CloseSocket(LoopbackSocket& socket) {
     if (socket.fd >= 0) close(socket.fd);

@@ -13,10 +13,11 @@ struct LoopbackSocket {
     uint64_t inode = 0;
 };
 
-/// A TCP socket listening on the loopback address.
-LoopbackSocket OpenTcpListener(bool ipv6);
-/// A bound UDP socket on the loopback address.
-LoopbackSocket OpenUdpSocket(bool ipv6);
+/// A TCP socket listening on the loopback address; with `device`, bound to
+/// that network device first. fd stays -1 on failure, with errno set.
+LoopbackSocket OpenTcpListener(bool ipv6, const char* device = nullptr);
+/// A bound UDP socket on the loopback address; `device` as above.
+LoopbackSocket OpenUdpSocket(bool ipv6, const char* device = nullptr);
 /// A bound TCP socket that does not listen.
 LoopbackSocket OpenTcpBound(bool ipv6);
 void CloseSocket(LoopbackSocket& socket);
