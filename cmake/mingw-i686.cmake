@@ -1,15 +1,3 @@
 # Cross build for Windows (i686) with the MinGW-w64 toolchain of the host.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(LYSTREL_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${LYSTREL_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${LYSTREL_MINGW_PREFIX}-g++)
-set(CMAKE_RC_COMPILER ${LYSTREL_MINGW_PREFIX}-windres)
-
-# Libraries and headers come from the toolchain's sysroot only; programs from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${LYSTREL_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(LYSTREL_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
