@@ -48,33 +48,31 @@ DWORD TablePort(uint16_t port) {
     return value;
 }
 
-void FillRow(MIB_TCPROW_OWNER_MODULE& row, const OwnedSocket& owned) {
+// The fields a row kind has of its own: the address, and for TCP the state.
+void FillOwnFields(MIB_TCPROW_OWNER_MODULE& row, const OwnedSocket& owned) {
     row.dwState = MIB_TCP_STATE_LISTEN;
     std::memcpy(&row.dwLocalAddr, owned.socket.address, 4);
-    row.dwLocalPort = TablePort(owned.socket.port);
-    row.dwOwningPid = owned.owningPid;
-    row.liCreateTimestamp.QuadPart = static_cast<LONGLONG>(owned.openedAt);
 }
 
-void FillRow(MIB_TCP6ROW_OWNER_MODULE& row, const OwnedSocket& owned) {
-    std::memcpy(row.ucLocalAddr, owned.socket.address, 16);
-    row.dwLocalScopeId = owned.socket.interfaceIndex;
-    row.dwLocalPort = TablePort(owned.socket.port);
+void FillOwnFields(MIB_TCP6ROW_OWNER_MODULE& row, const OwnedSocket& owned) {
     row.dwState = MIB_TCP_STATE_LISTEN;
-    row.dwOwningPid = owned.owningPid;
-    row.liCreateTimestamp.QuadPart = static_cast<LONGLONG>(owned.openedAt);
-}
-
-void FillRow(MIB_UDPROW_OWNER_MODULE& row, const OwnedSocket& owned) {
-    std::memcpy(&row.dwLocalAddr, owned.socket.address, 4);
-    row.dwLocalPort = TablePort(owned.socket.port);
-    row.dwOwningPid = owned.owningPid;
-    row.liCreateTimestamp.QuadPart = static_cast<LONGLONG>(owned.openedAt);
-}
-
-void FillRow(MIB_UDP6ROW_OWNER_MODULE& row, const OwnedSocket& owned) {
     std::memcpy(row.ucLocalAddr, owned.socket.address, 16);
     row.dwLocalScopeId = owned.socket.interfaceIndex;
+}
+
+void FillOwnFields(MIB_UDPROW_OWNER_MODULE& row, const OwnedSocket& owned) {
+    std::memcpy(&row.dwLocalAddr, owned.socket.address, 4);
+}
+
+void FillOwnFields(MIB_UDP6ROW_OWNER_MODULE& row, const OwnedSocket& owned) {
+    std::memcpy(row.ucLocalAddr, owned.socket.address, 16);
+    row.dwLocalScopeId = owned.socket.interfaceIndex;
+}
+
+// A whole row; the remote fields and the module information stay zero.
+template <typename Row>
+void FillRow(Row& row, const OwnedSocket& owned) {
+    FillOwnFields(row, owned);
     row.dwLocalPort = TablePort(owned.socket.port);
     row.dwOwningPid = owned.owningPid;
     row.liCreateTimestamp.QuadPart = static_cast<LONGLONG>(owned.openedAt);
